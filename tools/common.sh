@@ -42,7 +42,7 @@ setup() {
 
 build() {
   say "building in $BUILD"
-  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+  cmake --no-warn-unused-cli -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$BUILD" -j "$(nproc)"
 }
@@ -65,6 +65,6 @@ wine_prefix() {
 # One wineserver for the whole run: every Wine start then costs half a
 # second instead of several.
 start_wineserver() {
-  wineserver -p >/dev/null 2>&1 </dev/null
+  wineserver -p >/dev/null 2>&1 </dev/null || true  # one may already run for this prefix
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 }

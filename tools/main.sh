@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds every deliverable, installs the runnable
+# result into dist/ and shows it at work under Wine.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+setup
+build
+install_dist
+wine_prefix
+start_wineserver
+cd "$DIST"
+say "every DLL of dist/ loads in a bare Wine prefix"
+wine corvexinfo.exe ./*.dll
