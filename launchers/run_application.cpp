@@ -186,6 +186,9 @@ int StartAndWait(const std::string &interpreter, std::string commandLine) {
 
 }  // namespace
 
+// The steps, in order: 1 find the interpreter, 2 check that it exists,
+// 3 build its command line, 4 flush the launcher's output streams, 5 start
+// it, 6 wait for it and take its exit status.
 int RunApplication() {
     std::string interpreter;
     if (!FindInterpreter(&interpreter)) return -1;

@@ -37,6 +37,9 @@ bool DeleteHandOffFile() { return DeleteFileA(kHandOffFile) != 0; }
 
 }  // namespace
 
+// The steps, in order: 1 to 3 write the hand-off file, 4 run the application
+// through the interpreter, 5 delete the hand-off file, 6 end with the
+// deletion's outcome.
 int main() {
     WriteHandOffFile();
     RunApplication();  // step 4: the interpreter's status is not used
