@@ -64,7 +64,14 @@ wine_prefix() {
 
 # One wineserver for the whole run: every Wine start then costs half a
 # second instead of several.
+#
+# The first Wine program of a server also starts Wine's own background
+# services (services.exe, winedevice.exe, ...), which inherit that program's
+# output and keep it open until the server ends. Were that program a test,
+# CTest would wait on its output until the test's time-out. So a program with
+# its output sent nowhere starts them first.
 start_wineserver() {
   wineserver -p >/dev/null 2>&1 </dev/null || true  # one may already run for this prefix
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
