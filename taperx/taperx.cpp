@@ -15,6 +15,7 @@
 // error has passed.
 #include "plx.h"
 
+#include <emmintrin.h>
 #include <math.h>
 #include <stddef.h>
 
@@ -105,14 +106,40 @@ double SeriesRatio(int count, double attenuation) {
 
 // Coefficient k (1 <= k < half) before normalisation: the series
 // sum over i = 0 .. k-1 of T^(i+1) C(N-2-k, i) C(k-1, i) / (i+1),
-// formed term by term in ascending i, the first term T added last.
-// The factors N-k-2-i and k-1-i are converted to double before they are
-// multiplied: their product exceeds 2^31 for windows beyond 92,684 points,
-// and in double it is exact up to 2^53 and correctly rounded above.
+// formed term by term in ascending i, the first term T added last:
+//   f = ((N-k-2-i) (k-1-i)) T / divisor[i]; term = term f; sum = sum + term.
+// The factors N-k-2-i and k-1-i are held as doubles (exact integers, stepped
+// down by 1 or 2) and multiplied in double: their product exceeds 2^31 for
+// windows beyond 92,684 points, and in double it is exact up to 2^53 and
+// correctly rounded above.
+//
+// The factors f do not depend on one another, only the running product and
+// sum do; so f is formed for two steps at once with SSE2 packed operations,
+// which round each lane exactly as the scalar operations do, and the two are
+// then applied one after the other. The division is the costly step, and a
+// packed division does two of them for about the price of one.
 double SeriesCoefficient(int count, int k, double ratio, const double *divisors) {
+    const int steps = k - 1;
     double term = ratio;
     double sum = 0.0;
-    for (int i = 0; i <= k - 2; ++i) {
+    int i = 0;
+    if (steps >= 2) {
+        const __m128d t = _mm_set1_pd(ratio);
+        const __m128d two = _mm_set1_pd(2.0);
+        // Low lane step i, high lane step i + 1.
+        __m128d a = _mm_set_pd(double(count - k - 3), double(count - k - 2));
+        __m128d b = _mm_set_pd(double(k - 2), double(k - 1));
+        for (; i + 1 < steps; i += 2) {
+            const __m128d f = _mm_div_pd(_mm_mul_pd(_mm_mul_pd(a, b), t), _mm_loadu_pd(divisors + i));
+            a = _mm_sub_pd(a, two);
+            b = _mm_sub_pd(b, two);
+            term = term * _mm_cvtsd_f64(f);
+            sum = sum + term;
+            term = term * _mm_cvtsd_f64(_mm_unpackhi_pd(f, f));
+            sum = sum + term;
+        }
+    }
+    for (; i < steps; ++i) {
         const double f = (double(count - k - 2 - i) * double(k - 1 - i)) * ratio / divisors[i];
         term = term * f;
         sum = sum + term;

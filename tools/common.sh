@@ -67,4 +67,10 @@ wine_prefix() {
 start_wineserver() {
   wineserver -p >/dev/null 2>&1 </dev/null
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+  # The first Wine program of a server's life starts Wine's background
+  # services, which inherit its standard output and error and outlive it.
+  # Started by a test, they would hold that test's output pipes open, and
+  # CTest waits for those until the test's time-out. Start them here, with
+  # null handles.
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
 }

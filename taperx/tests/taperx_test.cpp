@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -269,6 +270,58 @@ TEST_F(Taperx, ArgumentErrorsRaiseTheirMessageAndStoreNothing) {
         EXPECT_EQ(results[0], marker) << "the result slot was written";
         EXPECT_EQ(results[1], marker);
         EXPECT_EQ(kaHostLiveArrays(), arrays);
+    }
+}
+
+// ---- the series, step by step ----
+
+// The window exactly as the series is defined, one scalar step at a time:
+// for k = 1 .. n-1, term = T, then for i = 0 .. k-2
+// f = ((N-k-2-i)(k-1-i)) T / ((i+1)(i+2)), term = term f, sum = sum + term;
+// the coefficient is sum + T; the ends are 1/(N-1); the running maximum is
+// replaced by any value it is not at least as large as; then every element
+// is divided by it in index order.
+std::vector<double> SeriesStepByStep(int count, double attenuation) {
+    const int half = count / 2 + count % 2;
+    const double x0 = std::pow(10.0, attenuation * 0.05);
+    const double t = std::tanh(std::log(x0 + std::sqrt(x0 * x0 - 1.0)) / (count - 1));
+    const double ratio = t * t;
+    std::vector<double> w(count);
+    w[0] = w[count - 1] = 1.0 / (count - 1);
+    double largest = w[0];
+    for (int k = 1; k <= half - 1; ++k) {
+        double term = ratio, sum = 0.0;
+        for (int i = 0; i <= k - 2; ++i) {
+            const double f = (double(count - k - 2 - i) * double(k - 1 - i)) * ratio / (double(i + 1) * double(i + 2));
+            term = term * f;
+            sum = sum + term;
+        }
+        const double v = sum + ratio;
+        w[k] = w[count - 1 - k] = v;
+        if (!(largest >= v)) largest = v;
+    }
+    for (double &x : w) x = x / largest;
+    return w;
+}
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
+
+// The plug-in forms two factors at a time; the result must be the same, bit
+// for bit, as forming the series one scalar step after another.
+TEST_F(Taperx, EqualsTheSeriesStepByStepBitForBit) {
+    std::vector<int> counts;
+    for (int n = 1; n <= 40; ++n) counts.push_back(n);
+    for (int n : {255, 256, 1001, 4096, 9999}) counts.push_back(n);
+    for (int count : counts) {
+        for (double attenuation : {-3.0, 0.0, 0.5, 20.0, 50.0, 100.0, 150.0, 300.0, 1e4}) {
+            SCOPED_TRACE("N=" + std::to_string(count) + " r=" + std::to_string(attenuation));
+            const Call call = Window(count, attenuation);
+            const std::vector<double> expected = SeriesStepByStep(count, attenuation);
+            ASSERT_EQ(call.w.size(), expected.size());
+            for (int n = 0; n < count; ++n)
+                ASSERT_TRUE(SameBits(call.w[n], expected[n])) << "element " << n << ": " << call.w[n] << " against "
+                                                              << expected[n];
+        }
     }
 }
 
