@@ -8,6 +8,17 @@
 // summed for one half of the window and mirrored to the other. All arithmetic
 // is IEEE double, in the order written here; no transform is used.
 //
+// Counts outside what the window needs:
+// - below 1 (after truncation), NaN or infinite: an empty 0-by-1 result;
+// - finite with a truncation outside the signed 32-bit range: a host error;
+// - above 92,684 points the divisors (j+1)(j+2) pass 2^31, so the table holds
+//   doubles (8 bytes an entry), which stay exact up to 2^53 and never
+//   overflow, and the two integer factors of each step are multiplied in
+//   double; for shorter windows every value is the same as with 32-bit
+//   integers.
+// A result matrix the host cannot create is reported as "Failed to allocate
+// result array", after the table has been freed.
+//
 // Host errors unwind by longjmp straight back to the host's trap, so no
 // frame of this file owns anything that would need a destructor, and every
 // error is raised before the divisor table is allocated or after it has

@@ -29,7 +29,8 @@ const char kUsage[] =
     "Loads the plug-in PLUGIN (a DLL exporting plxFunction) through the host's\n"
     "loader, passes each ARG to it as a real 1-by-1 double, asks for one result\n"
     "and prints every element of the result's real data with %.17g, one per line;\n"
-    "NaN prints as nan, infinities as inf and -inf.\n"
+    "NaN prints as nan, infinities as inf and -inf. PLUGIN may be written with\n"
+    "/ or \\; a bare file name is looked for as Windows looks for DLLs.\n"
     "\n"
     "ARG is a decimal number as C's strtod reads it (5, -0.5, 1e-3), or nan, inf,\n"
     "infinity, with an optional sign, in any case; nothing may follow the number.\n"
@@ -39,7 +40,9 @@ const char kUsage[] =
     "  1  the plug-in raised a host error (its message is on standard error), or\n"
     "     it returned no result, or one that is not a full numeric array\n"
     "  2  wrong command line, an ARG that is not a number, or a PLUGIN that\n"
-    "     cannot be loaded\n";
+    "     cannot be loaded\n"
+    "\n"
+    "plxrun --help prints this text on standard output.\n";
 
 // Standard output is fully buffered: under Wine each unbuffered write is a
 // round trip to the Wine server, which would make a long column take seconds.
