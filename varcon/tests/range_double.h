@@ -28,9 +28,16 @@
 // Bookkeeping for the tests: every object made since the last Reset is kept
 // (never freed before Reset, so that a test may still ask a released object
 // what happened to it), with its references, the references to the type
-// information it handed out and the type attributes not yet released.
+// information it handed out and the type attributes not yet released (what
+// GetTypeInfo hands out is the real type information behind a thin wrapper
+// that counts these, and can fail GetTypeAttr on request).
 // Problems() names whatever is out of balance. Every GetTypeInfo,
 // GetIDsOfNames and Invoke call on any of the objects is logged in order.
+// A test holds one reference to each object it creates and releases it when
+// done; its fixture then expects Problems() to be empty and calls Reset().
+//
+// A member of the double that fails reaches the caller as DISP_E_EXCEPTION,
+// as DispInvoke reports it; FailInvoke answers its HRESULT as it is.
 #pragma once
 
 #include <windows.h>

@@ -70,15 +70,16 @@ VARIANT Ref(VARTYPE type, void *referenced) {
 
 double R8Of(const VARIANT &v) { return V_VT(&v) == VT_R8 ? V_R8(&v) : NAN; }
 
-// rows by columns of VT_VARIANT, lower bounds 1, element (r, c) = 10r + c.
-SAFEARRAY *Matrix(ULONG rows, ULONG columns) {
+// rows by columns of VT_VARIANT (or VT_R8), lower bounds 1, element
+// (r, c) = 10r + c.
+SAFEARRAY *Matrix(ULONG rows, ULONG columns, VARTYPE type = VT_VARIANT) {
     SAFEARRAYBOUND bounds[2] = {{rows, 1}, {columns, 1}};
-    SAFEARRAY *array = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    SAFEARRAY *array = SafeArrayCreate(type, 2, bounds);
     for (LONG r = 1; r <= static_cast<LONG>(rows); ++r) {
         for (LONG c = 1; c <= static_cast<LONG>(columns); ++c) {
             LONG indices[2] = {r, c};
             VARIANT v = R8(10 * r + c);
-            SafeArrayPutElement(array, indices, &v);
+            SafeArrayPutElement(array, indices, type == VT_R8 ? static_cast<void *>(&V_R8(&v)) : &v);
         }
     }
     return array;
@@ -445,6 +446,7 @@ TEST_F(RangeTest, ChainOfObjectsIsFollowedUpToItsBound) {
 TEST_F(RangeTest, WriteFitsARangeToTheArrayWrittenIntoIt) {
     struct Value {
         Var direct;
+        Var variant;  // what a VT_VARIANT reference refers to
         SAFEARRAY *referenced = nullptr;
         ~Value() { SafeArrayDestroy(referenced); }
     };
@@ -465,6 +467,11 @@ TEST_F(RangeTest, WriteFitsARangeToTheArrayWrittenIntoIt) {
     const Make refToNullArray = [](Value &v) { *v.direct.get() = Ref(VT_ARRAY | VT_VARIANT, &v.referenced); };
     const Make nullArrayRef = [](Value &v) { *v.direct.get() = Ref(VT_ARRAY | VT_VARIANT, nullptr); };
     const Make nullArray = [](Value &v) { V_VT(v.direct.get()) = VT_ARRAY | VT_VARIANT; };
+    const Make variantRefToVector = [](Value &v) {
+        V_VT(v.variant.get()) = VT_ARRAY | VT_VARIANT;
+        V_ARRAY(v.variant.get()) = Vector(4);
+        *v.direct.get() = Ref(VT_VARIANT, v.variant.get());
+    };
     const Make emptyVector = [](Value &v) {
         V_VT(v.direct.get()) = VT_ARRAY | VT_VARIANT;
         V_ARRAY(v.direct.get()) = Vector(0);
@@ -498,6 +505,8 @@ TEST_F(RangeTest, WriteFitsARangeToTheArrayWrittenIntoIt) {
         {"not a Range, fit: no resize", 0, 0, vector4, true, none, S_OK, "1:TypeInfo 1:?Value 1:Value=", 1, 1, 1},
         {"an array by reference, fit: the array it refers to", 1, 1, vectorByRef, true, none, S_OK,
          resized + " 1:Resize(4,1) 4:?Value 4:Value=", 1, 4, 1},
+        {"a VARIANT by reference holding an array, fit: not an array itself", 1, 1, variantRefToVector, true, none,
+         S_OK, "1:TypeInfo 1:?Value 1:Value=", 1, 1, 1},
         {"a reference to no array, fit", 1, 1, refToNullArray, true, none, DISP_E_EXCEPTION,
          "1:TypeInfo 1:?Value 1:Value=!", 1, 1, NAN},
         {"a null array reference, fit", 1, 1, nullArrayRef, true, none, DISP_E_EXCEPTION, "1:TypeInfo 1:?Value 1:Value=!", 1,
@@ -561,17 +570,25 @@ TEST_F(RangeTest, WriteFitsARangeToTheArrayWrittenIntoIt) {
     }
 }
 
+// The cells of the resized Range hold the array, whether its elements are
+// VARIANTs or plain numbers.
 TEST_F(RangeTest, ResizedRangeHoldsTheWholeArray) {
-    Var value;
-    V_VT(value.get()) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(value.get()) = Matrix(3, 2);
-    Slot slot(RangeDouble::Create(1, 1));
-    ASSERT_EQ(RangeWriteValue(value.get(), &slot.p, true), S_OK);
-    RangeDouble *range = slot.object();
-    ASSERT_EQ(range->rows(), 3);
-    ASSERT_EQ(range->columns(), 2);
-    for (int r = 1; r <= 3; ++r)
-        for (int c = 1; c <= 2; ++c) EXPECT_EQ(R8Of(range->Cell(r, c)), 10 * r + c) << r << "," << c;
+    for (VARTYPE type : {VT_VARIANT, VT_R8}) {
+        SCOPED_TRACE(type);
+        {
+            Var value;
+            V_VT(value.get()) = VT_ARRAY | type;
+            V_ARRAY(value.get()) = Matrix(3, 2, type);
+            Slot slot(RangeDouble::Create(1, 1));
+            ASSERT_EQ(RangeWriteValue(value.get(), &slot.p, true), S_OK);
+            RangeDouble *range = slot.object();
+            ASSERT_EQ(range->rows(), 3);
+            ASSERT_EQ(range->columns(), 2);
+            for (int r = 1; r <= 3; ++r)
+                for (int c = 1; c <= 2; ++c) EXPECT_EQ(R8Of(range->Cell(r, c)), 10 * r + c) << r << "," << c;
+        }
+        EndCase();
+    }
 }
 
 TEST_F(RangeTest, WriteFailuresAndMissingArguments) {
