@@ -68,6 +68,11 @@ extern const GUID IID_Range;  // {00020846-0000-0000-C000-000000000046}
 // information and its attribute are released before it returns.
 HRESULT IsRangeObject(IDispatch *object, bool *isRange);
 bool GuidEquals(const GUID *a, const GUID *b);
+// Reads the object's Value into *result. A Value that is another object is
+// read in turn, up to kRangeValueChainLimit objects in all (the one asked
+// included); a longer chain, such as an object whose Value is itself, fails
+// with HRESULT_FROM_WIN32(ERROR_STACK_OVERFLOW).
+const int kRangeValueChainLimit = 32;
 HRESULT RangeReadValue(IDispatch *object, VARIANT *result);
 HRESULT RangeWriteValue(VARIANT *value, IDispatch **slot, bool fit);
 HRESULT RangeResize(IDispatch **slot, int rows, int columns);
