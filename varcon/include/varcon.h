@@ -52,6 +52,13 @@ enum {
    position (get_ArrayOptions at 7, get_DataOptions at 9). */
 typedef struct IConversionOptions IConversionOptions;
 
+/* Conversions. Both raise a host error with the status's message when they
+   fail, after releasing every temporary, and return 0 otherwise. What they
+   make belongs to the caller: arrays (kaDestroyArray), VARIANT contents
+   (VariantClear). */
+VARCON_API int zrtkaArray2Variant(const kaArray *array, VARIANT *target, const ConversionFlags *flags);
+VARCON_API int zrtVariant2kaArray(const VARIANT *source, kaArray **result, const ConversionFlags *flags);
+
 VARCON_API HRESULT zrtGetConversionFlags(IConversionOptions *options, ConversionFlags *flags);
 VARCON_API ConversionFlags *zrtInitConversionFlags(ConversionFlags *flags);
 VARCON_API bool zrtisVisualBasicDefault(const VARIANT *argument);
