@@ -482,6 +482,35 @@ TEST_F(FromVariantTest, SafeArraysKeepShapeIgnoreBoundsAndCopyDirectly) {
     SafeArrayDestroy(matrix);
 }
 
+TEST_F(FromVariantTest, ArraysAsTextAndArraysWithoutConversion) {
+    SAFEARRAY *dates = MakeSafeArray(VT_DATE, {1, 2});
+    FillSafeArray(dates, std::vector<DATE>{0.0, 36526.0});
+    VARIANT v;
+    V_VT(&v) = VT_ARRAY | VT_DATE;
+    V_ARRAY(&v) = dates;
+    ConversionFlags asText = Flags();
+    asText.dateForm = 1;
+    HostArray a;
+    ASSERT_EQ(FromVariant(&v, a.slot(), &asText), "");
+    ASSERT_EQ(kaGetClassID(a), kaCELL_CLASS) << "one text per date";
+    EXPECT_EQ(DimsOf(a), (std::vector<int>{1, 2}));
+    BSTR text = nullptr;
+    VarBstrFromDate(36526.0, GetUserDefaultLCID(), LOCALE_NOUSEROVERRIDE, &text);
+    EXPECT_EQ(TextOf(kaGetCell(a, 1)), std::string(text, text + SysStringLen(text)));
+    SysFreeString(text);
+    const ConversionFlags numbers = Flags();
+    ASSERT_EQ(FromVariant(&v, a.slot(), &numbers), "");
+    EXPECT_EQ(kaGetPr(a)[1], 36526.0 + 693960.0) << "day numbers";
+    SafeArrayDestroy(dates);
+
+    SAFEARRAY *objects = MakeSafeArray(VT_UNKNOWN, {2});
+    V_VT(&v) = VT_ARRAY | VT_UNKNOWN;
+    V_ARRAY(&v) = objects;
+    EXPECT_EQ(FromVariant(&v, a.slot(), &numbers), "Data conversion error: Unsupported VARIANT type");
+    EXPECT_EQ(objects->cLocks, 0u);
+    EXPECT_EQ(SafeArrayDestroy(objects), S_OK);
+}
+
 TEST_F(FromVariantTest, EmptyDimensionsGiveEmptyArraysWithoutTouchingData) {
     const ConversionFlags flags = Flags();
     struct Case {
