@@ -97,6 +97,26 @@ bool IsFillableTargetClass(int32_t targetClass) {
            (targetClass >= kaDOUBLE_CLASS && targetClass <= kaUINT32_CLASS);
 }
 
+// The classes numeric values of an OLE type are held in: their natural
+// class, whether its bytes are copied as they stand, and the class they
+// are stored in under the options.
+struct NumericTarget {
+    kaClassID natural;
+    bool direct;
+    int elementSize;
+    kaClassID target;
+};
+
+// 0, or the status of a type without a natural class or an option asking
+// for a class that cannot be filled.
+int NumericTargetOf(VARTYPE baseType, const ConversionFlags *flags, NumericTarget *t) {
+    t->natural = NaturalClassOf(baseType, &t->direct, &t->elementSize);
+    if (t->natural == 0) return CONV_E_UNSUPPORTED_VARIANT;
+    if (!IsFillableTargetClass(flags->targetClass)) return CONV_E_UNSUPPORTED_ARRAY;
+    t->target = flags->targetClass ? flags->targetClass : t->natural;
+    return 0;
+}
+
 bool WantsText(VARTYPE baseType, const ConversionFlags *flags) {
     return flags->targetClass == kaCHAR_CLASS || (baseType == VT_DATE && flags->dateForm == 1);
 }
@@ -106,9 +126,7 @@ bool WantsText(VARTYPE baseType, const ConversionFlags *flags) {
 // array around them ran out of memory; the result is then not replaced by
 // nothing but given up with that status.
 int ApplyInputRegroup(kaArray **result, const ConversionFlags *flags) {
-    int (*pass)(const kaArray *, kaArray **, int) = nullptr;
-    if (flags->inputRegroup == REGROUP_JOIN) pass = JoinCells;
-    else if (flags->inputRegroup == REGROUP_SPLIT) pass = SplitToCells;
+    const RegroupPass pass = RegroupPassOf(flags->inputRegroup);
     if (!pass || !*result) return 0;
     kaArray *copy = nullptr;
     if (pass(*result, &copy, flags->inputRegroupDepth) <= 0) {
@@ -140,20 +158,17 @@ int ObjectToArray(IDispatch *object, kaArray **result, const ConversionFlags *fl
 // One scalar value of a numeric OLE type as a 1-by-1 array of the target
 // class.
 int ScalarToArray(VARTYPE baseType, const void *value, kaArray **result, const ConversionFlags *flags) {
-    bool direct = false;
-    int elementSize = 0;
-    const kaClassID natural = NaturalClassOf(baseType, &direct, &elementSize);
-    if (natural == 0) return CONV_E_UNSUPPORTED_VARIANT;
-    if (!IsFillableTargetClass(flags->targetClass)) return CONV_E_UNSUPPORTED_ARRAY;
-    const kaClassID target = flags->targetClass ? flags->targetClass : natural;
-    kaArray *array = kaCreateNumericMatrix(1, 1, target, kaREAL);
+    NumericTarget t;
+    const int status = NumericTargetOf(baseType, flags, &t);
+    if (status != 0) return status;
+    kaArray *array = kaCreateNumericMatrix(1, 1, t.target, kaREAL);
     void *data = kaGetPr(array);
     if (!data) {
         kaDestroyArray(array);
         return CONV_E_NO_MEMORY;
     }
     if (baseType == VT_BOOL) kaSetLogical(array, true);
-    CoerceElement(baseType, natural, direct, elementSize, value, target, data);
+    CoerceElement(baseType, t.natural, t.direct, t.elementSize, value, t.target, data);
     *result = array;
     return 0;
 }
@@ -261,26 +276,22 @@ int TextCellsFromSafeArray(const char *data, ULONG stride, VARTYPE baseType, int
 
 int NumbersFromSafeArray(const char *data, ULONG stride, VARTYPE baseType, int count, const int *dims,
                          int dimCount, kaArray **result, const ConversionFlags *flags) {
-    bool direct = false;
-    int elementSize = 0;
-    const kaClassID natural = NaturalClassOf(baseType, &direct, &elementSize);
-    if (natural == 0) return CONV_E_UNSUPPORTED_VARIANT;
-    if (!IsFillableTargetClass(flags->targetClass)) return CONV_E_UNSUPPORTED_ARRAY;
-    const kaClassID target = flags->targetClass ? flags->targetClass : natural;
-    if (target != natural) direct = false;
-    kaArray *array = kaCreateNumericArray(dimCount, dims, target, kaREAL);
+    NumericTarget t;
+    const int status = NumericTargetOf(baseType, flags, &t);
+    if (status != 0) return status;
+    kaArray *array = kaCreateNumericArray(dimCount, dims, t.target, kaREAL);
     char *to = reinterpret_cast<char *>(kaGetPr(array));
     if (!to) {
         kaDestroyArray(array);
         return CONV_E_NO_MEMORY;
     }
     if (baseType == VT_BOOL) kaSetLogical(array, true);
-    if (direct) {
-        memcpy(to, data, static_cast<size_t>(elementSize) * count);
+    if (t.direct && t.target == t.natural) {
+        memcpy(to, data, static_cast<size_t>(t.elementSize) * count);
     } else {
         const size_t step = static_cast<size_t>(kaGetElementSize(array));
         for (int i = 0; i < count; ++i)
-            CoerceElement(baseType, natural, false, elementSize, data + static_cast<size_t>(stride) * i, target,
+            CoerceElement(baseType, t.natural, false, t.elementSize, data + static_cast<size_t>(stride) * i, t.target,
                           to + step * i);
     }
     *result = array;
@@ -295,12 +306,10 @@ int EmptyFromSafeArray(VARTYPE baseType, const int *dims, int dimCount, kaArray 
     if (baseType == VT_BSTR || baseType == VT_VARIANT || baseType == VT_DISPATCH || WantsText(baseType, flags)) {
         *result = kaCreateCellArray(dimCount, dims);
     } else {
-        bool direct = false;
-        int elementSize = 0;
-        const kaClassID natural = NaturalClassOf(baseType, &direct, &elementSize);
-        if (natural == 0) return CONV_E_UNSUPPORTED_VARIANT;
-        if (!IsFillableTargetClass(flags->targetClass)) return CONV_E_UNSUPPORTED_ARRAY;
-        *result = kaCreateNumericArray(dimCount, dims, flags->targetClass ? flags->targetClass : natural, kaREAL);
+        NumericTarget t;
+        const int status = NumericTargetOf(baseType, flags, &t);
+        if (status != 0) return status;
+        *result = kaCreateNumericArray(dimCount, dims, t.target, kaREAL);
         if (*result && baseType == VT_BOOL) kaSetLogical(*result, true);
     }
     return *result ? 0 : CONV_E_NO_MEMORY;

@@ -258,3 +258,9 @@ int SplitToCells(const kaArray *array, kaArray **result, int depth) {
     *result = cells;
     return count;
 }
+
+RegroupPass RegroupPassOf(int32_t option) {
+    if (option == REGROUP_JOIN) return JoinCells;
+    if (option == REGROUP_SPLIT) return SplitToCells;
+    return nullptr;
+}

@@ -148,9 +148,7 @@ int BuildSafeArray(VARTYPE elementType, const FillContext &context, FillRoutine 
 // finished (status in *status): the pass made a copy, which was converted
 // in place of the array, or a copy was due but could not be made.
 bool ConvertRegrouped(const kaArray *array, VARIANT *target, const ConversionFlags *flags, int *status) {
-    int (*pass)(const kaArray *, kaArray **, int) = nullptr;
-    if (flags->outputRegroup == REGROUP_JOIN) pass = JoinCells;
-    else if (flags->outputRegroup == REGROUP_SPLIT) pass = SplitToCells;
+    const RegroupPass pass = RegroupPassOf(flags->outputRegroup);
     if (!pass) return false;
     kaArray *copy = nullptr;
     const int answer = pass(array, &copy, flags->outputRegroupDepth);

@@ -36,6 +36,10 @@ void *VariantDataPointer(const VARIANT *value);
 // made); 0 or less: the input is to be used unchanged.
 int JoinCells(const kaArray *array, kaArray **result, int depth);
 int SplitToCells(const kaArray *array, kaArray **result, int depth);
+// The pass a regrouping option names: JoinCells for REGROUP_JOIN,
+// SplitToCells for REGROUP_SPLIT, null for every other value.
+typedef int (*RegroupPass)(const kaArray *array, kaArray **result, int depth);
+RegroupPass RegroupPassOf(int32_t option);
 
 // ---- VARIANT to host array ----
 
